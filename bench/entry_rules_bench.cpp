@@ -1,0 +1,68 @@
+// open_buy / open_sell against an empty function of the same signature, all
+// called out of line through a pointer over the same pre-filled inputs.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "rules/entry_rules.h"
+
+namespace {
+
+struct Args {
+  double pa, pb;
+  int32_t ms, ga;
+  double s, lv;
+  int32_t d;
+  double u;
+  int32_t gb;
+};
+
+using Rule = int32_t (*)(double, double, int32_t, int32_t, double, double,
+                         int32_t, double, int32_t);
+
+__attribute__((noinline)) int32_t empty_rule(double, double, int32_t, int32_t,
+                                             double, double, int32_t, double,
+                                             int32_t) {
+  return 0;
+}
+
+// Varied cases: each test fails first in about equal shares, so short-circuit
+// code would mispredict.
+const std::vector<Args>& inputs() {
+  static const std::vector<Args> v = [] {
+    std::mt19937 rng(7);
+    std::vector<Args> out(4096);
+    std::uniform_real_distribution<double> price(1.2990, 1.3010), sig(-0.3, 0.3);
+    std::uniform_int_distribution<int> coin(0, 7);
+    for (Args& a : out)
+      a = {price(rng), price(rng), coin(rng) ? 4 : 0, coin(rng) ? 1 : 0,
+           sig(rng), 1.3005, coin(rng) - 3, 0.0001, coin(rng) ? 1 : 0};
+    return out;
+  }();
+  return v;
+}
+
+void run(benchmark::State& state, Rule rule) {
+  benchmark::DoNotOptimize(rule);
+  const std::vector<Args>& in = inputs();
+  size_t i = 0;
+  for (auto _ : state) {
+    const Args& a = in[i++ & (in.size() - 1)];
+    int32_t r = rule(a.pa, a.pb, a.ms, a.ga, a.s, a.lv, a.d, a.u, a.gb);
+    benchmark::DoNotOptimize(r);
+  }
+}
+
+void BM_empty(benchmark::State& s) { run(s, empty_rule); }
+void BM_open_buy(benchmark::State& s) { run(s, open_buy); }
+void BM_open_sell(benchmark::State& s) { run(s, open_sell); }
+
+BENCHMARK(BM_empty);
+BENCHMARK(BM_open_buy);
+BENCHMARK(BM_open_sell);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,54 @@
+// Loads the built Kestrune.dll by name, finds each export by its plain name,
+// and checks that the callee removes exactly its argument block (stdcall).
+#include <windows.h>
+#include <gtest/gtest.h>
+
+#include "tests/stack_probe.h"
+
+namespace {
+
+class KestruneDll : public testing::Test {
+ protected:
+  static void SetUpTestSuite() { dll_ = LoadLibraryA("Kestrune.dll"); }
+  static void TearDownTestSuite() {
+    if (dll_) FreeLibrary(dll_);
+    dll_ = nullptr;
+  }
+  void SetUp() override { ASSERT_NE(dll_, nullptr) << "Kestrune.dll did not load"; }
+  static const void* find(const char* name) {
+    return reinterpret_cast<const void*>(GetProcAddress(dll_, name));
+  }
+  static HMODULE dll_;
+};
+HMODULE KestruneDll::dll_ = nullptr;
+
+ArgBlock entry_args(double pa, double pb, int32_t ms, int32_t ga, double s,
+                    double lv, int32_t d, double u, int32_t gb) {
+  ArgBlock a;
+  a.add(pa).add(pb).add(ms).add(ga).add(s).add(lv).add(d).add(u).add(gb);
+  return a;
+}
+
+TEST_F(KestruneDll, EntryRulesRemove56Bytes) {
+  struct {
+    const char* name;
+    int32_t answer;  // for the spec's buy example
+  } rules[] = {{"open_buy", 1}, {"open_sell", 0}};
+  for (auto& r : rules) {
+    const void* fn = find(r.name);
+    ASSERT_NE(fn, nullptr) << r.name;
+    ArgBlock args = entry_args(1.30020, 1.30000, 4, 1, -0.2, 1.3012, 10, 0.0001, 1);
+    ASSERT_EQ(args.size(), 56u);
+    StackCall c = call_measuring_esp(fn, args);
+    EXPECT_EQ(c.removed, 56u) << r.name;
+    EXPECT_EQ(static_cast<int32_t>(c.eax), r.answer) << r.name;
+  }
+}
+
+TEST_F(KestruneDll, DecoratedNamesAreNotExported) {
+  for (const char* name : {"open_buy@56", "_open_buy@56", "open_sell@56",
+                           "_open_sell@56", "DllMain", "DllMain@12"})
+    EXPECT_EQ(find(name), nullptr) << name;
+}
+
+}  // namespace

@@ -1,0 +1,65 @@
+#!/usr/bin/env python3
+"""kestrune-probe from the outside: answers, and its error paths (bad command
+lines, a missing DLL, a DLL that lacks the export), each run under Wine."""
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+OK, USAGE, NO_DLL, NO_EXPORT = 0, 1, 2, 3
+
+# (arguments, exit status, text the output must contain)
+CASES = [
+    (["open_buy", "1.3002", "1.3", "4", "1", "-0.2", "1.3012", "10", "0.0001", "1"], OK, "open_buy = 1"),
+    (["open_sell", "1.3002", "1.3", "4", "1", "-0.2", "1.3012", "10", "0.0001", "1"], OK, "open_sell = 0"),
+    (["open_sell", "1.3003", "1.3001", "4", "1", "0.2", "1.3012", "10", "0.0001", "1"], OK, "open_sell = 1"),
+    (["open_buy", "nan", "1.3", "4", "1", "-0.2", "1.3012", "10", "0.0001", "1"], OK, "open_buy = 0"),
+    ([], USAGE, "usage"),
+    (["open_buy", "1"], USAGE, "takes 9 arguments, got 1"),
+    (["open_buy", "1.3002x", "1.3", "4", "1", "-0.2", "1.3012", "10", "0.0001", "1"], USAGE, "argument 1"),
+    (["open_buy", "1.3002", "1.3", "4.5", "1", "-0.2", "1.3012", "10", "0.0001", "1"], USAGE, "argument 3"),
+    (["open_buy", "1.3002", "1.3", "4", "1", "-0.2", "1.3012", "2147483648", "0.0001", "1"], USAGE, "argument 7"),
+    (["open_buy", "1.3002", "1.3", "4", "1", "", "1.3012", "10", "0.0001", "1"], USAGE, "argument 5"),
+    (["no_such_export"], USAGE, "unknown export"),
+]
+
+
+def run(wine, folder, args):
+    p = subprocess.run([wine, os.path.join(folder, "kestrune-probe.exe")] + args,
+                       cwd=folder, capture_output=True, text=True, timeout=120)
+    return p.returncode, p.stdout + p.stderr
+
+
+def check(label, got, want_status, want_text):
+    status, text = got
+    ok = status == want_status and want_text in text
+    print(("ok  " if ok else "FAIL"), label, "->", status, text.strip().replace("\n", " | "))
+    return ok
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--build", required=True)
+    ap.add_argument("--wine", required=True)
+    a = ap.parse_args()
+
+    good = True
+    for args, status, text in CASES:
+        good &= check(" ".join(args) or "(no arguments)", run(a.wine, a.build, args), status, text)
+
+    example = ["open_buy", "1.3002", "1.3", "4", "1", "-0.2", "1.3012", "10", "0.0001", "1"]
+    with tempfile.TemporaryDirectory() as lonely:
+        shutil.copy(os.path.join(a.build, "kestrune-probe.exe"), lonely)
+        good &= check("without Kestrune.dll", run(a.wine, lonely, example), NO_DLL,
+                      "cannot load Kestrune.dll")
+        # A DLL named Kestrune.dll that exports nothing.
+        shutil.copy(os.path.join(a.build, "empty.dll"), os.path.join(lonely, "Kestrune.dll"))
+        good &= check("Kestrune.dll without the export", run(a.wine, lonely, example),
+                      NO_EXPORT, "no export named open_buy")
+    return 0 if good else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
