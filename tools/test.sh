@@ -39,6 +39,11 @@ step "native build" bash -c 'cmake --preset native >/dev/null && cmake --build -
 suite "native tests" ctest --preset native
 step "win32 build" bash -c 'cmake --preset win32 >/dev/null && cmake --build --preset win32'
 suite "win32 tests (Wine)" ctest --preset win32
+step "asan build" bash -c 'cmake --preset asan >/dev/null && cmake --build --preset asan'
+suite "native tests under ASan+UBSan" ctest --preset asan
+step "tsan build" bash -c 'cmake --preset tsan >/dev/null && cmake --build --preset tsan'
+suite "concurrency tests under TSan" ctest --preset tsan
+step "fuzzing (${KESTRUNE_FUZZ_SECONDS:-60} s a target)" tools/fuzz.sh "${KESTRUNE_FUZZ_SECONDS:-60}"
 
 echo
 echo "=== summary ($(( $(date +%s) - start )) s)"
