@@ -56,9 +56,10 @@ constexpr uint32_t THURSDAY = 4;  // weekday of 1970-01-01, 0 = Sunday
 using namespace kestrune;
 
 // The argument, widened without sign, is a time between 1970 and 2106 whose
-// day count fits in 32 bits; all arithmetic stays in 32-bit unsigned integers
-// (on i686 a 64-bit division would be a library call). No branches: every
-// input costs the same.
+// day count fits in 32 bits. The arithmetic stays in 32-bit unsigned
+// integers, with one 32 x 32 -> 64-bit product (a single mul on i686);
+// nothing is divided in 64 bits, which on i686 would be a library call.
+// No branches and no tables: every input costs the same.
 extern "C" int32_t KESTRUNE_CALL trade_time(uint32_t utc_time) {
   const uint32_t days = utc_time / SECONDS_PER_DAY;             // [0, 49710]
   const uint32_t second_of_day = utc_time - days * SECONDS_PER_DAY;  // [0, 86399]
