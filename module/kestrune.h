@@ -31,6 +31,12 @@ int32_t KESTRUNE_CALL open_sell(double price_a, double price_b,
                                 double signal, double level, int32_t distance,
                                 double unit, int32_t gate_b);
 
+/* Trading window: 1 when utc_time, seconds since 1970-01-01 00:00:00 UTC read
+ * without sign (1970 to 2106), lies in the nightly window (Monday to Saturday
+ * 22:00:00-22:24:59, Sunday 22:30:00-22:59:59, UTC) and not on 17 or 27
+ * October or 1 or 23 November; else 0. 4 bytes of arguments. */
+int32_t KESTRUNE_CALL trade_time(uint32_t utc_time);
+
 #ifdef __cplusplus
 }
 #endif

@@ -45,9 +45,36 @@ TEST_F(KestruneDll, EntryRulesRemove56Bytes) {
   }
 }
 
+TEST_F(KestruneDll, TradeTimeRemoves4Bytes) {
+  const void* fn = find("trade_time");
+  ASSERT_NE(fn, nullptr);
+  struct {
+    const char* what;
+    uint32_t utc_time;
+    int32_t answer;
+  } cases[] = {
+      {"Monday 2024-01-08 22:10:00", 1704751800u, 1},
+      {"Sunday 2024-01-07 22:29:59", 1704666599u, 0},
+      {"Sunday 2024-01-07 22:30:00", 1704666600u, 1},
+      {"blackout Tuesday 2023-10-17 22:10:00", 1697580600u, 0},
+      {"Tuesday 2040-01-03 22:10:00, above 2^31", 2209241400u, 1},
+      {"Monday 2100-03-01 22:10:00", 4107622200u, 1},
+      {"2^32 - 1", 4294967295u, 0},
+  };
+  for (auto& c : cases) {
+    ArgBlock args;
+    args.add(c.utc_time);
+    ASSERT_EQ(args.size(), 4u);
+    StackCall r = call_measuring_esp(fn, args);
+    EXPECT_EQ(r.removed, 4u) << c.what;
+    EXPECT_EQ(static_cast<int32_t>(r.eax), c.answer) << c.what;
+  }
+}
+
 TEST_F(KestruneDll, DecoratedNamesAreNotExported) {
   for (const char* name : {"open_buy@56", "_open_buy@56", "open_sell@56",
-                           "_open_sell@56", "DllMain", "DllMain@12"})
+                           "_open_sell@56", "trade_time@4", "_trade_time@4",
+                           "DllMain", "DllMain@12"})
     EXPECT_EQ(find(name), nullptr) << name;
 }
 

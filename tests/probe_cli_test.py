@@ -23,7 +23,27 @@ CASES = [
     (["open_buy", "1.3002", "1.3", "4", "1", "-0.2", "1.3012", "2147483648", "0.0001", "1"], USAGE, "argument 7"),
     (["open_buy", "1.3002", "1.3", "4", "1", "", "1.3012", "10", "0.0001", "1"], USAGE, "argument 5"),
     (["no_such_export"], USAGE, "unknown export"),
+    (["trade_time", "1704751800"], OK,
+     "utc_time = 1704751800 = 2024-01-08T22:10:00Z (Monday)\ntrade_time = 1"),
+    (["trade_time", "2024-01-07T22:29:59Z"], OK,
+     "utc_time = 1704666599 = 2024-01-07T22:29:59Z (Sunday)\ntrade_time = 0"),
+    (["trade_time", "2023-10-17T22:10:00Z"], OK, "(Tuesday)\ntrade_time = 0"),
+    (["trade_time", "2024-02-29T22:10:00Z"], OK, "(Thursday)\ntrade_time = 1"),
+    (["trade_time", "2106-02-06T22:10:00Z"], OK,
+     "utc_time = 4294937400 = 2106-02-06T22:10:00Z (Saturday)\ntrade_time = 1"),
+    (["trade_time", "4294967295"], OK,
+     "utc_time = 4294967295 = 2106-02-07T06:28:15Z (Sunday)\ntrade_time = 0"),
+    (["trade_time", "0"], OK, "1970-01-01T00:00:00Z (Thursday)\ntrade_time = 0"),
+    (["trade_time"], USAGE, "takes 1 arguments, got 0"),
 ]
+
+# trade_time arguments that must be refused with one line, before the DLL is
+# asked anything.
+BAD_TIMES = ["", "4294967296", "-1", "+5", "1e9", "0x10", "2024-01-08 22:10:00",
+             "2024-01-08T22:10:00", "2024-01-08T22:10:00+00:00", "2024-1-8T22:10:00Z",
+             "2024-02-30T22:10:00Z", "2023-02-29T00:00:00Z", "2100-02-29T00:00:00Z",
+             "2024-13-01T00:00:00Z", "2024-01-08T24:00:00Z", "2024-01-08T22:60:00Z",
+             "2024-01-08T22:10:60Z", "1969-12-31T23:59:59Z", "2106-02-07T06:28:16Z"]
 
 
 def run(wine, folder, args):
@@ -48,6 +68,12 @@ def main():
     good = True
     for args, status, text in CASES:
         good &= check(" ".join(args) or "(no arguments)", run(a.wine, a.build, args), status, text)
+
+    for bad in BAD_TIMES:
+        status, text = run(a.wine, a.build, ["trade_time", bad])
+        one_line = text.strip().count("\n") == 0
+        good &= check(f"trade_time {bad!r} (one line)", (status, text if one_line else ""),
+                      USAGE, "argument 1")
 
     example = ["open_buy", "1.3002", "1.3", "4", "1", "-0.2", "1.3012", "10", "0.0001", "1"]
     with tempfile.TemporaryDirectory() as lonely:
