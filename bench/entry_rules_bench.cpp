@@ -28,6 +28,21 @@ __attribute__((noinline)) int32_t empty_rule(double, double, int32_t, int32_t,
   return 0;
 }
 
+// The obvious implementation: the five tests as an if-chain that stops at
+// the first failure.
+__attribute__((noinline)) int32_t short_circuit_buy(double pa, double pb,
+                                                    int32_t ms, int32_t ga,
+                                                    double s, double lv,
+                                                    int32_t d, double u,
+                                                    int32_t gb) {
+  if (!(pa - pb < static_cast<double>(ms) * u)) return 0;
+  if (ga == 0) return 0;
+  if (!(s <= -kestrune::SIGNAL_THRESHOLD)) return 0;
+  if (!(pb <= lv - u * static_cast<double>(d))) return 0;
+  if (gb == 0) return 0;
+  return 1;
+}
+
 // Varied cases: each test fails first in about equal shares, so short-circuit
 // code would mispredict.
 const std::vector<Args>& inputs() {
@@ -58,10 +73,12 @@ void run(benchmark::State& state, Rule rule) {
 void BM_empty(benchmark::State& s) { run(s, empty_rule); }
 void BM_open_buy(benchmark::State& s) { run(s, open_buy); }
 void BM_open_sell(benchmark::State& s) { run(s, open_sell); }
+void BM_short_circuit_buy(benchmark::State& s) { run(s, short_circuit_buy); }
 
 BENCHMARK(BM_empty);
 BENCHMARK(BM_open_buy);
 BENCHMARK(BM_open_sell);
+BENCHMARK(BM_short_circuit_buy);
 
 }  // namespace
 
