@@ -31,6 +31,14 @@ int32_t KESTRUNE_CALL open_sell(double price_a, double price_b,
                                 double signal, double level, int32_t distance,
                                 double unit, int32_t gate_b);
 
+/* GMT offset: by how many hours, in quarter-hour steps, wall_time (seconds
+ * since 1970 read as if UTC) differs from GMT. Writes *offset_hours on every
+ * path and returns 1 when the offset rests on the time service's answer
+ * (fresh or cached for an hour), 4 when it rests on the machine's clock.
+ * use_server 0 uses the clock only. 12 bytes of arguments. */
+int32_t KESTRUNE_CALL GetGmtOffset(uint32_t wall_time, int32_t use_server,
+                                   double* offset_hours);
+
 #ifdef __cplusplus
 }
 #endif
