@@ -7,6 +7,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 
 OK, USAGE, NO_DLL, NO_EXPORT = 0, 1, 2, 3
 
@@ -23,7 +24,34 @@ CASES = [
     (["open_buy", "1.3002", "1.3", "4", "1", "-0.2", "1.3012", "2147483648", "0.0001", "1"], USAGE, "argument 7"),
     (["open_buy", "1.3002", "1.3", "4", "1", "", "1.3012", "10", "0.0001", "1"], USAGE, "argument 5"),
     (["no_such_export"], USAGE, "unknown export"),
+    # GetGmtOffset: only use_server 0 here, which never touches the network.
+    (["GetGmtOffset", "0", "0"], OK, "GetGmtOffset = 4 (GMT_FROM_CLOCK), offset_hours = "),
+    (["GetGmtOffset", "now", "0"], OK, "GetGmtOffset = 4 (GMT_FROM_CLOCK), offset_hours = "),
+    (["GetGmtOffset", "yesterday", "0"], USAGE, "argument 1"),
+    (["GetGmtOffset", "4294967296", "0"], USAGE, "argument 1"),
+    (["GetGmtOffset", "-1", "0"], USAGE, "argument 1"),
+    (["GetGmtOffset", "2023-02-29T00:00:00", "0"], USAGE, "argument 1"),
+    (["GetGmtOffset", "2024-01-01T24:00:00", "0"], USAGE, "argument 1"),
+    (["GetGmtOffset", "2106-02-07T06:28:15", "0"], OK, "GetGmtOffset = 4 (GMT_FROM_CLOCK)"),
+    (["GetGmtOffset", "2106-02-07T06:28:16", "0"], USAGE, "argument 1"),
+    (["GetGmtOffset", "now", "x"], USAGE, "argument 2"),
+    (["GetGmtOffset", "now", "0", "1"], USAGE, "takes 0 to 2 arguments, got 3"),
 ]
+
+
+def gmt_cases():
+    """Wall times a few hours off this machine's UTC clock, as seconds and as
+    ISO-8601; a margin of minutes keeps the rounding steady however slowly
+    Wine starts."""
+    now = int(time.time())
+    five_hours_on = now + 5 * 3600 + 120
+    iso_two_hours_back = time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime(now - 2 * 3600 - 120))
+    return [
+        (["GetGmtOffset", str(five_hours_on), "0"], OK,
+         "GetGmtOffset = 4 (GMT_FROM_CLOCK), offset_hours = 5.00"),
+        (["GetGmtOffset", iso_two_hours_back, "0"], OK,
+         "GetGmtOffset = 4 (GMT_FROM_CLOCK), offset_hours = -2.00"),
+    ]
 
 
 def run(wine, folder, args):
@@ -46,7 +74,7 @@ def main():
     a = ap.parse_args()
 
     good = True
-    for args, status, text in CASES:
+    for args, status, text in CASES + gmt_cases():
         good &= check(" ".join(args) or "(no arguments)", run(a.wine, a.build, args), status, text)
 
     example = ["open_buy", "1.3002", "1.3", "4", "1", "-0.2", "1.3012", "10", "0.0001", "1"]
