@@ -43,7 +43,8 @@ struct FakePlatform::State {
   Exchange fallback;
   int fail_call = 0;
   uint32_t read_cap = UINT32_MAX;
-  std::function<void(int)> on_send;
+  // Shared, so a send takes its own reference without allocating.
+  std::shared_ptr<const std::function<void(int)>> on_send;
   int64_t now = DEFAULT_NOW;
   // records
   std::unique_ptr<RawCall[]> calls{new RawCall[MAX_CALLS]};
@@ -202,7 +203,7 @@ bool request_call(FakePlatform::State& s, Op op, HttpHandle request,
 
 bool fake_send_request(HttpHandle request) {
   auto& s = state();
-  std::function<void(int)> hook;
+  std::shared_ptr<const std::function<void(int)>> hook;
   int ex;
   bool ok;
   {
@@ -216,7 +217,7 @@ bool fake_send_request(HttpHandle request) {
     s.now += s.exchange(ex).seconds;
     hook = s.on_send;
   }
-  if (hook) hook(ex < 0 ? -1 : ex);
+  if (hook && *hook) (*hook)(ex < 0 ? -1 : ex);
   return ok;
 }
 
@@ -357,7 +358,8 @@ void FakePlatform::deliver_at_most(uint32_t bytes) {
 }
 void FakePlatform::on_send(std::function<void(int)> hook) {
   std::lock_guard lock(state_->mutex);
-  state_->on_send = std::move(hook);
+  state_->on_send =
+      std::make_shared<const std::function<void(int)>>(std::move(hook));
 }
 
 void FakePlatform::set_now(int64_t seconds) {

@@ -48,9 +48,9 @@ struct Exchange {
   // The body, in the pieces the service hands out: each is reported
   // available whole and read in one go. An empty piece reports 0, which ends
   // the body there, as a platform reporting 0 would.
-  std::vector<std::string> chunks;
+  std::vector<std::string> chunks = {};
   // This operation fails every time the exchange calls it.
-  std::optional<Op> fail;
+  std::optional<Op> fail = std::nullopt;
   // The fake clock moves on this many seconds during the send.
   int64_t seconds = 0;
   // The chunks repeat for ever: a body that never ends.

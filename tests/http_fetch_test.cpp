@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/fake_platform.h"
@@ -221,6 +222,19 @@ TEST_F(HttpPost, StopsReadingOnceTheLimitIsHeld) {
   EXPECT_EQ(std::count(ops.begin(), ops.end(), Op::http_read_data), 1);
 }
 
+// Data reported available, then a read that succeeds with nothing: the body
+// ends there rather than asking for ever.
+TEST_F(HttpPost, ReadThatDeliversNothingEndsTheBody) {
+  fake.answer_chunks({"ab", "cd"});
+  fake.deliver_at_most(0);
+  std::string body = SENTINEL;
+  ASSERT_EQ(post(body), FETCH_OK);
+  EXPECT_EQ(body, "");
+  const std::vector<Op> ops = fake.ops();
+  EXPECT_EQ(std::count(ops.begin(), ops.end(), Op::http_read_data), 1);
+  expect_closed_in_reverse();
+}
+
 TEST_F(HttpPost, EachCallUsesItsOwnHandles) {
   fake.answer("x");
   std::string first, second;
@@ -233,6 +247,55 @@ TEST_F(HttpPost, EachCallUsesItsOwnHandles) {
   EXPECT_EQ(fake.closed(),
             (std::vector<HttpHandle>{h[2], h[1], h[0], h[5], h[4], h[3]}));
   EXPECT_TRUE(fake.still_open().empty());
+}
+
+// The fake as other suites drive it: a script of exchanges taken in turn, the
+// clock moving during each send, and a hook run in it.
+TEST(FakePlatformScript, ExchangesInTurnThenTheDefault) {
+  FakePlatform fake;
+  fake.answer("default");
+  fake.script({{.chunks = {"first"}, .seconds = 20},
+               {.fail = Op::http_send_request, .seconds = 5}});
+  std::vector<int> sends;
+  fake.on_send([&](int exchange) { sends.push_back(exchange); });
+  const kestrune::PlatformOps& ops = kestrune::platform();
+  const int64_t start = ops.clock_now();
+  EXPECT_EQ(start, FakePlatform::DEFAULT_NOW);
+
+  std::string a, b = "kept", c;
+  EXPECT_EQ(http_post("h", "/p", a), FETCH_OK);
+  EXPECT_EQ(a, "first");
+  EXPECT_EQ(ops.clock_now() - start, 20);
+  EXPECT_EQ(http_post("h", "/p", b), FETCH_EXCHANGE_FAILED);
+  EXPECT_EQ(b, "kept");
+  EXPECT_EQ(ops.clock_now() - start, 25);
+  EXPECT_EQ(http_post("h", "/p", c), FETCH_OK);
+  EXPECT_EQ(c, "default");
+  EXPECT_EQ(sends, (std::vector<int>{0, 1, 2}));
+  EXPECT_EQ(fake.exchanges(), 3);
+  EXPECT_EQ(fake.sends(), 3);
+  EXPECT_EQ(fake.clock_reads(), 3);
+  EXPECT_FALSE(fake.overflowed());
+}
+
+// Calls share nothing: threads posting at once each get the whole body.
+TEST_F(HttpPost, SeveralThreadsAtOnce) {
+  fake.answer_chunks({"12", "\0"s, "34"});
+  constexpr int THREADS = 4, CALLS = 50;
+  std::vector<int> good(THREADS, 0);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < THREADS; ++t)
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < CALLS; ++i) {
+        std::string body;
+        if (post(body) == FETCH_OK && body == "12\0"s + "34") ++good[t];
+      }
+    });
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(good, std::vector<int>(THREADS, CALLS));
+  EXPECT_EQ(fake.opened().size(), 3u * THREADS * CALLS);
+  EXPECT_TRUE(fake.still_open().empty());
+  EXPECT_EQ(fake.bad_closes(), 0);
 }
 
 }  // namespace
