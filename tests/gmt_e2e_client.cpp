@@ -108,7 +108,8 @@ int main(int argc, char** argv) {
   for (const Call& c : calls) {
     if (c.threads == 1) {
       double offset = -999.0;
-      print_answer(fn(c.wall_time, c.use_server, &offset), offset);
+      const int32_t result = fn(c.wall_time, c.use_server, &offset);
+      print_answer(result, offset);
       continue;
     }
     HANDLE start = CreateEventA(nullptr, TRUE, FALSE, nullptr);
