@@ -100,11 +100,14 @@ class Concurrent : public testing::Test {
         a.returned_at = gate.stamp();
       });
     }
-    // One caller is in the held send, all the others wait for it.
-    while (gate.held() < 1 ||
-           gmt_testing::gmt_offset_waiters() < static_cast<int>(walls.size()) - 1)
+    // One caller is in the held send, all the others wait for it. A second
+    // send reaching the gate ends the wait too, and fails the test.
+    const int others = static_cast<int>(walls.size()) - 1;
+    while (gate.held() == 0 ||
+           (gate.held() == 1 && gmt_testing::gmt_offset_waiters() < others))
       std::this_thread::yield();
     EXPECT_EQ(gate.held(), 1);
+    EXPECT_EQ(gmt_testing::gmt_offset_waiters(), others);
     gate.release();
     for (std::thread& t : threads) t.join();
     for (const Answer& a : answers)
