@@ -37,6 +37,14 @@ int32_t KESTRUNE_CALL open_sell(double price_a, double price_b,
  * October or 1 or 23 November; else 0. 4 bytes of arguments. */
 int32_t KESTRUNE_CALL trade_time(uint32_t utc_time);
 
+/* GMT offset: by how many hours, in quarter-hour steps, wall_time (seconds
+ * since 1970 read as if UTC) differs from GMT. Writes *offset_hours on every
+ * path and returns 1 when the offset rests on the time service's answer
+ * (fresh or cached for an hour), 4 when it rests on the machine's clock.
+ * use_server 0 uses the clock only. 12 bytes of arguments. */
+int32_t KESTRUNE_CALL GetGmtOffset(uint32_t wall_time, int32_t use_server,
+                                   double* offset_hours);
+
 #ifdef __cplusplus
 }
 #endif

@@ -3,7 +3,10 @@
 #include <windows.h>
 #include <gtest/gtest.h>
 
-#include "tests/stack_probe.h"
+#include <cstdint>
+#include <ctime>
+
+#include "tools/stack_probe.h"
 
 namespace {
 
@@ -71,9 +74,26 @@ TEST_F(KestruneDll, TradeTimeRemoves4Bytes) {
   }
 }
 
+// use_server 0: the machine's clock only, so no network is touched.
+TEST_F(KestruneDll, GetGmtOffsetRemoves12Bytes) {
+  const void* fn = find("GetGmtOffset");
+  ASSERT_NE(fn, nullptr);
+  double offset_hours = 12345.0;
+  // Hours ahead of this machine's UTC clock, with minutes of margin.
+  const uint32_t wall_time = static_cast<uint32_t>(time(nullptr)) + 3 * 3600 + 300;
+  ArgBlock args;
+  args.add(wall_time).add(int32_t{0}).add(&offset_hours);
+  ASSERT_EQ(args.size(), 12u);
+  StackCall c = call_measuring_esp(fn, args);
+  EXPECT_EQ(c.removed, 12u);
+  EXPECT_EQ(static_cast<int32_t>(c.eax), 4);
+  EXPECT_EQ(offset_hours, 3.0);
+}
+
 TEST_F(KestruneDll, DecoratedNamesAreNotExported) {
   for (const char* name : {"open_buy@56", "_open_buy@56", "open_sell@56",
                            "_open_sell@56", "trade_time@4", "_trade_time@4",
+                           "GetGmtOffset@12", "_GetGmtOffset@12",
                            "DllMain", "DllMain@12"})
     EXPECT_EQ(find(name), nullptr) << name;
 }
