@@ -1,5 +1,6 @@
-// open_buy / open_sell against an empty function of the same signature, all
-// called out of line through a pointer over the same pre-filled inputs.
+// open_buy / open_sell against an empty function of the same signature and
+// the obvious short-circuit if-chains, all called out of line through a
+// pointer over the same pre-filled inputs.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -43,6 +44,19 @@ __attribute__((noinline)) int32_t short_circuit_buy(double pa, double pb,
   return 1;
 }
 
+__attribute__((noinline)) int32_t short_circuit_sell(double pa, double pb,
+                                                     int32_t ms, int32_t ga,
+                                                     double s, double lv,
+                                                     int32_t d, double u,
+                                                     int32_t gb) {
+  if (!(pa - pb < static_cast<double>(ms) * u)) return 0;
+  if (ga == 0) return 0;
+  if (!(s >= kestrune::SIGNAL_THRESHOLD)) return 0;
+  if (!(pa >= lv - u * static_cast<double>(d))) return 0;
+  if (gb == 0) return 0;
+  return 1;
+}
+
 // Varied cases: each test fails first in about equal shares, so short-circuit
 // code would mispredict.
 const std::vector<Args>& inputs() {
@@ -74,11 +88,13 @@ void BM_empty(benchmark::State& s) { run(s, empty_rule); }
 void BM_open_buy(benchmark::State& s) { run(s, open_buy); }
 void BM_open_sell(benchmark::State& s) { run(s, open_sell); }
 void BM_short_circuit_buy(benchmark::State& s) { run(s, short_circuit_buy); }
+void BM_short_circuit_sell(benchmark::State& s) { run(s, short_circuit_sell); }
 
 BENCHMARK(BM_empty);
 BENCHMARK(BM_open_buy);
 BENCHMARK(BM_open_sell);
 BENCHMARK(BM_short_circuit_buy);
+BENCHMARK(BM_short_circuit_sell);
 
 }  // namespace
 

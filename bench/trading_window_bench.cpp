@@ -3,8 +3,8 @@
 // through a pointer over the same pre-filled inputs: random 32-bit times, and
 // times that all fall inside the window.
 //
-// Instructions per call: tools/trade_time_instructions.sh runs the random
-// case under callgrind and divides trade_time's cost by its calls.
+// tools/bench.sh runs this beside the other benchmarks and counts each
+// function's instructions per call with tools/callgrind_per_call.py.
 #include <benchmark/benchmark.h>
 #include <time.h>
 

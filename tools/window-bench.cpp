@@ -1,7 +1,8 @@
 // window-bench: times Kestrune.dll's trade_time against the same predicate
 // written on the C runtime's gmtime (msvcrt's _gmtime64), both called through
 // stdcall pointers over the same inputs, with QueryPerformanceCounter. It also
-// checks that the two agree on every input. Not a test: run it by hand,
+// checks that the two agree on every input. Not a test: tools/bench.sh runs
+// it for the benchmark report, or run it by hand,
 //   cd build/win32 && ../../cmake/wine-run.sh window-bench.exe
 //
 // Exit status: 0 done and in agreement, 1 the answers differ, 2 the DLL did
