@@ -18,3 +18,7 @@ probe open_sell 1.3003 1.3001 4 1  0.2 1.3012 10 0.0001 1
 probe open_buy  1.5    1.0    2 1 -0.2 2.0     0 0.25   1
 probe trade_time 2024-01-08T22:10:00Z
 probe GetGmtOffset now 0
+# The default build names no real time service, so this falls back to the clock (4).
+probe GetGmtOffset 2024-01-08T22:10:00Z 1
+probe --version
+probe selftest
