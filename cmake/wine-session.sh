@@ -4,11 +4,7 @@
 # Wine's background services would otherwise inherit the caller's pipes and
 # keep a test runner waiting for ever.
 set -uo pipefail
-here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-export WINEPREFIX="${WINEPREFIX:-$here/build/wineprefix}"
-export WINEDEBUG="${WINEDEBUG:--all}"
-export WINEARCH=win32
-mkdir -p "$WINEPREFIX"
+. "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
 case "${1:-}" in
   start)
     wineserver -p </dev/null >/dev/null 2>&1
