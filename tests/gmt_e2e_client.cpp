@@ -2,14 +2,28 @@
 // loads it, once for each argument, all in one process (one cache):
 //
 //   gmt_e2e_client CALL...
-//   CALL = [N*]WALL:USE_SERVER
+//   CALL = [N*]WALL:USE_SERVER | handles
 //   WALL = seconds since 1970 | now | now+S | now-S  (now: this machine's UTC)
 //
 // With N* the call is made by N threads released together. Each answer is
-// printed as one line "result offset_hours". Exit status 0 when every call
-// returned, 2 when the DLL or its export is missing, 1 for a bad argument.
+// printed as one line "result offset_hours", the offset exactly (%.17g), or
+// "nan" when the call left the NaN it was given unwritten. Two more CALLs
+// report on the process instead of calling:
+//   handles       "handles N SOURCE": the process's handle count and where it
+//                 was read (every thread and event this program made for
+//                 earlier calls is closed by then);
+//   winhttp-handles  "winhttp-handles N": how many WinHTTP handles are open.
+//                 They live in WinHTTP's own table, which no process handle
+//                 count shows. Wine hands out its lowest free slot, numbered
+//                 from 1, so with the 32 lowest free slots taken by probe
+//                 sessions the highest of them is 32 plus the slots in use.
+// Exit status 0
+// when every call returned, 2 when the DLL or its export is missing, 1 for a
+// bad argument, 3 when the threads for a call cannot be started.
 #include <windows.h>
+#include <winhttp.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +37,7 @@ namespace {
 using GmtOffsetFn = int32_t(__stdcall*)(uint32_t, int32_t, double*);
 
 struct Call {
+  enum { CALL, HANDLES, WINHTTP_HANDLES } kind = CALL;
   int threads = 1;
   uint32_t wall_time = 0;
   int32_t use_server = 0;
@@ -34,6 +49,14 @@ bool parse_long(const char* s, char** end, long long& out) {
 }
 
 bool parse_call(const char* text, Call& c) {
+  if (std::strcmp(text, "handles") == 0) {
+    c.kind = Call::HANDLES;
+    return true;
+  }
+  if (std::strcmp(text, "winhttp-handles") == 0) {
+    c.kind = Call::WINHTTP_HANDLES;
+    return true;
+  }
   const char* p = text;
   char* end = nullptr;
   long long n = 0;
@@ -67,7 +90,7 @@ struct Worker {
   const Call* call;
   HANDLE start;
   int32_t result = 0;
-  double offset = 0.0;
+  double offset = NAN;  // the call must overwrite it
 };
 
 DWORD WINAPI run_worker(void* arg) {
@@ -78,7 +101,92 @@ DWORD WINAPI run_worker(void* arg) {
 }
 
 void print_answer(int32_t result, double offset) {
-  std::printf("%ld %.2f\n", static_cast<long>(result), offset);
+  if (std::isnan(offset))
+    std::printf("%ld nan\n", static_cast<long>(result));
+  else
+    std::printf("%ld %.17g\n", static_cast<long>(result), offset);
+  std::fflush(stdout);
+}
+
+// One row of NtQuerySystemInformation's handle table (class 16), as laid
+// out for a 32-bit process.
+struct SystemHandleEntry {
+  ULONG owner_pid;
+  UCHAR object_type;
+  UCHAR flags;
+  USHORT handle;
+  void* object;
+  ACCESS_MASK access;
+};
+struct SystemHandleTable {
+  ULONG count;
+  SystemHandleEntry entries[1];
+};
+constexpr ULONG SYSTEM_HANDLE_INFORMATION = 16;
+constexpr LONG STATUS_INFO_LENGTH_MISMATCH = static_cast<LONG>(0xC0000004);
+
+// This process's rows in the system's handle table; -1 when it cannot be had.
+long system_table_handle_count() {
+  using QueryFn = LONG(WINAPI*)(ULONG, void*, ULONG, ULONG*);
+  auto query = reinterpret_cast<QueryFn>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+  if (!query) return -1;
+  std::vector<char> table(1 << 16);
+  for (;;) {
+    ULONG needed = 0;
+    const LONG status = query(SYSTEM_HANDLE_INFORMATION, table.data(),
+                              static_cast<ULONG>(table.size()), &needed);
+    if (status == 0) break;
+    if (status != STATUS_INFO_LENGTH_MISMATCH || table.size() >= (64u << 20))
+      return -1;
+    table.resize(table.size() * 2);
+  }
+  const auto* rows = reinterpret_cast<const SystemHandleTable*>(table.data());
+  const DWORD self = GetCurrentProcessId();
+  long count = 0;
+  for (ULONG i = 0; i < rows->count; ++i)
+    if (rows->entries[i].owner_pid == self) ++count;
+  return count;
+}
+
+// GetProcessHandleCount, unless it answers 0, which no live process can have:
+// Wine (8.0 at least) answers 0 always. Then this process's rows in the
+// system's handle table, which Wine does fill in.
+void print_handles() {
+  DWORD count = 0;
+  if (GetProcessHandleCount(GetCurrentProcess(), &count) && count > 0) {
+    std::printf("handles %lu GetProcessHandleCount\n",
+                static_cast<unsigned long>(count));
+  } else {
+    const long rows = system_table_handle_count();
+    if (rows > 0)
+      std::printf("handles %ld system-handle-table\n", rows);
+    else
+      std::printf("handles unknown\n");
+  }
+  std::fflush(stdout);
+}
+
+// Probe sessions have no proxy, so that they read no proxy setting.
+void print_winhttp_handles() {
+  constexpr int PROBES = 32;
+  HINTERNET probes[PROBES] = {};
+  uintptr_t highest = 0;
+  bool opened = true;
+  for (HINTERNET& p : probes) {
+    p = WinHttpOpen(L"probe", WINHTTP_ACCESS_TYPE_NO_PROXY,
+                    WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+    if (!p) opened = false;
+    if (reinterpret_cast<uintptr_t>(p) > highest)
+      highest = reinterpret_cast<uintptr_t>(p);
+  }
+  for (HINTERNET p : probes)
+    if (p) WinHttpCloseHandle(p);
+  if (opened && highest >= PROBES)
+    std::printf("winhttp-handles %lu\n",
+                static_cast<unsigned long>(highest - PROBES));
+  else
+    std::printf("winhttp-handles unknown\n");
   std::fflush(stdout);
 }
 
@@ -106,8 +214,16 @@ int main(int argc, char** argv) {
     return 2;
   }
   for (const Call& c : calls) {
+    if (c.kind == Call::HANDLES) {
+      print_handles();
+      continue;
+    }
+    if (c.kind == Call::WINHTTP_HANDLES) {
+      print_winhttp_handles();
+      continue;
+    }
     if (c.threads == 1) {
-      double offset = -999.0;
+      double offset = NAN;
       const int32_t result = fn(c.wall_time, c.use_server, &offset);
       print_answer(result, offset);
       continue;
@@ -115,8 +231,14 @@ int main(int argc, char** argv) {
     HANDLE start = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     std::vector<Worker> workers(c.threads, Worker{fn, &c, start});
     std::vector<HANDLE> threads;
-    for (Worker& w : workers)
-      threads.push_back(CreateThread(nullptr, 0, run_worker, &w, 0, nullptr));
+    for (Worker& w : workers) {
+      HANDLE t = CreateThread(nullptr, 0, run_worker, &w, 0, nullptr);
+      if (!t) {
+        std::fprintf(stderr, "gmt_e2e_client: cannot start thread\n");
+        return 3;
+      }
+      threads.push_back(t);
+    }
     SetEvent(start);
     WaitForMultipleObjects(static_cast<DWORD>(threads.size()), threads.data(),
                            TRUE, INFINITE);
