@@ -108,59 +108,34 @@ void print_answer(int32_t result, double offset) {
   std::fflush(stdout);
 }
 
-// One row of NtQuerySystemInformation's handle table (class 16), as laid
-// out for a 32-bit process.
-struct SystemHandleEntry {
-  ULONG owner_pid;
-  UCHAR object_type;
-  UCHAR flags;
-  USHORT handle;
-  void* object;
-  ACCESS_MASK access;
-};
-struct SystemHandleTable {
-  ULONG count;
-  SystemHandleEntry entries[1];
-};
-constexpr ULONG SYSTEM_HANDLE_INFORMATION = 16;
-constexpr LONG STATUS_INFO_LENGTH_MISMATCH = static_cast<LONG>(0xC0000004);
+// Handle values are multiples of 4 from 4 up. Wine gives out the lowest
+// free one, so a process's handles lie packed at the bottom of this range.
+constexpr uintptr_t HANDLE_PROBE_END = 0x4000;
 
-// This process's rows in the system's handle table; -1 when it cannot be had.
-long system_table_handle_count() {
-  using QueryFn = LONG(WINAPI*)(ULONG, void*, ULONG, ULONG*);
-  auto query = reinterpret_cast<QueryFn>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
-  if (!query) return -1;
-  std::vector<char> table(1 << 16);
-  for (;;) {
-    ULONG needed = 0;
-    const LONG status = query(SYSTEM_HANDLE_INFORMATION, table.data(),
-                              static_cast<ULONG>(table.size()), &needed);
-    if (status == 0) break;
-    if (status != STATUS_INFO_LENGTH_MISMATCH || table.size() >= (64u << 20))
-      return -1;
-    table.resize(table.size() * 2);
-  }
-  const auto* rows = reinterpret_cast<const SystemHandleTable*>(table.data());
-  const DWORD self = GetCurrentProcessId();
+// How many handle values below HANDLE_PROBE_END name an open handle. Asks
+// about this process alone: NtQuerySystemInformation's table of every
+// process's handles can bring Wine 8's wineserver down while other Wine
+// processes start and stop.
+long probed_handle_count() {
   long count = 0;
-  for (ULONG i = 0; i < rows->count; ++i)
-    if (rows->entries[i].owner_pid == self) ++count;
+  for (uintptr_t value = 4; value < HANDLE_PROBE_END; value += 4) {
+    DWORD flags = 0;
+    if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++count;
+  }
   return count;
 }
 
 // GetProcessHandleCount, unless it answers 0, which no live process can have:
-// Wine (8.0 at least) answers 0 always. Then this process's rows in the
-// system's handle table, which Wine does fill in.
+// Wine (8.0 at least) answers 0 always. Then the handles found by probing.
 void print_handles() {
   DWORD count = 0;
   if (GetProcessHandleCount(GetCurrentProcess(), &count) && count > 0) {
     std::printf("handles %lu GetProcessHandleCount\n",
                 static_cast<unsigned long>(count));
   } else {
-    const long rows = system_table_handle_count();
-    if (rows > 0)
-      std::printf("handles %ld system-handle-table\n", rows);
+    const long probed = probed_handle_count();
+    if (probed > 0)
+      std::printf("handles %ld probed\n", probed);
     else
       std::printf("handles unknown\n");
   }

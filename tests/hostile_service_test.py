@@ -38,10 +38,10 @@ Two allowances, both measured out rather than tolerated:
   other reason still shows.
 
 Wine 8's GetProcessHandleCount always answers 0; the client then counts the
-process's rows in the system handle table. WinHTTP's own handles (session,
-connection, request) are no process handles at all, so the client counts
-them separately (see gmt_e2e_client.cpp). With the DLL's close of the
-request, the connection or the session taken out, every case fails.
+process's handles by asking about each handle value in turn. WinHTTP's own
+handles (session, connection, request) are no process handles at all, so the
+client counts them separately (see gmt_e2e_client.cpp). With the DLL's close
+of the request, the connection or the session taken out, every case fails.
 
 Every client run and every server has a timeout, so the suite ends in
 bounded time whatever the DLL does."""
@@ -348,7 +348,8 @@ def run_case(a, case):
             requests = [request_summary(r) for r in server.requests]
             if case.after:
                 case.after(server)
-    expect("lines printed", len(lines), want_lines)
+    if len(lines) != want_lines:
+        raise Failed(f"{len(lines)} lines printed, want {want_lines}: {lines}")
     warm_ups = [parse_answer(line) for line in lines[:2]]
     winhttp_before, before = parse_winhttp_handles(lines[2]), parse_handles(lines[3])
     answers = [parse_answer(line) for line in lines[4:-2]]
