@@ -2,24 +2,25 @@
 // loads it, once for each argument, all in one process (one cache):
 //
 //   gmt_e2e_client CALL...
-//   CALL = [N*]WALL:USE_SERVER | handles
+//   CALL = [N*]WALL:USE_SERVER | handles | winhttp-handles
 //   WALL = seconds since 1970 | now | now+S | now-S  (now: this machine's UTC)
 //
 // With N* the call is made by N threads released together. Each answer is
 // printed as one line "result offset_hours", the offset exactly (%.17g), or
-// "nan" when the call left the NaN it was given unwritten. Two more CALLs
-// report on the process instead of calling:
-//   handles       "handles N SOURCE": the process's handle count and where it
-//                 was read (every thread and event this program made for
-//                 earlier calls is closed by then);
+// "nan" when the call left the NaN it was given unwritten. The other two
+// CALLs report on the process instead of calling:
+//   handles          "handles N SOURCE": the process's handle count and how
+//                    it was read (every thread and event this program made
+//                    for earlier calls is closed by then);
 //   winhttp-handles  "winhttp-handles N": how many WinHTTP handles are open.
-//                 They live in WinHTTP's own table, which no process handle
-//                 count shows. Wine hands out its lowest free slot, numbered
-//                 from 1, so with the 32 lowest free slots taken by probe
-//                 sessions the highest of them is 32 plus the slots in use.
-// Exit status 0
-// when every call returned, 2 when the DLL or its export is missing, 1 for a
-// bad argument, 3 when the threads for a call cannot be started.
+//                    They live in WinHTTP's own table, which no process
+//                    handle count shows. Wine hands out its lowest free slot,
+//                    numbered from 1, so with the 32 lowest free slots taken
+//                    by probe sessions the highest of them is 32 plus the
+//                    slots in use.
+// Exit status 0 when every call returned, 2 when the DLL or its export is
+// missing, 1 for a bad argument, 3 when the threads for a call cannot be
+// started.
 #include <windows.h>
 #include <winhttp.h>
 

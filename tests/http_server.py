@@ -77,8 +77,8 @@ class InTurn:
         self.lock = threading.Lock()
 
     def on_request(self, request):
-        target = request.line.split()[1] if len(request.line.split()) > 1 else ""
-        if urllib.parse.urlsplit(target).path != self.path:
+        words = request.line.split()
+        if len(words) < 2 or urllib.parse.urlsplit(words[1]).path != self.path:
             return
         with self.lock:
             self.routes[self.path] = self.script[min(self.count, len(self.script) - 1)]
