@@ -2,14 +2,29 @@
 // loads it, once for each argument, all in one process (one cache):
 //
 //   gmt_e2e_client CALL...
-//   CALL = [N*]WALL:USE_SERVER
+//   CALL = [N*]WALL:USE_SERVER | handles | winhttp-handles
 //   WALL = seconds since 1970 | now | now+S | now-S  (now: this machine's UTC)
 //
 // With N* the call is made by N threads released together. Each answer is
-// printed as one line "result offset_hours". Exit status 0 when every call
-// returned, 2 when the DLL or its export is missing, 1 for a bad argument.
+// printed as one line "result offset_hours", the offset exactly (%.17g), or
+// "nan" when the call left the NaN it was given unwritten. The other two
+// CALLs report on the process instead of calling:
+//   handles          "handles N SOURCE": the process's handle count and how
+//                    it was read (every thread and event this program made
+//                    for earlier calls is closed by then);
+//   winhttp-handles  "winhttp-handles N": how many WinHTTP handles are open.
+//                    They live in WinHTTP's own table, which no process
+//                    handle count shows. Wine hands out its lowest free slot,
+//                    numbered from 1, so with the 32 lowest free slots taken
+//                    by probe sessions the highest of them is 32 plus the
+//                    slots in use.
+// Exit status 0 when every call returned, 2 when the DLL or its export is
+// missing, 1 for a bad argument, 3 when the threads for a call cannot be
+// started.
 #include <windows.h>
+#include <winhttp.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +38,7 @@ namespace {
 using GmtOffsetFn = int32_t(__stdcall*)(uint32_t, int32_t, double*);
 
 struct Call {
+  enum { CALL, HANDLES, WINHTTP_HANDLES } kind = CALL;
   int threads = 1;
   uint32_t wall_time = 0;
   int32_t use_server = 0;
@@ -34,6 +50,14 @@ bool parse_long(const char* s, char** end, long long& out) {
 }
 
 bool parse_call(const char* text, Call& c) {
+  if (std::strcmp(text, "handles") == 0) {
+    c.kind = Call::HANDLES;
+    return true;
+  }
+  if (std::strcmp(text, "winhttp-handles") == 0) {
+    c.kind = Call::WINHTTP_HANDLES;
+    return true;
+  }
   const char* p = text;
   char* end = nullptr;
   long long n = 0;
@@ -67,7 +91,7 @@ struct Worker {
   const Call* call;
   HANDLE start;
   int32_t result = 0;
-  double offset = 0.0;
+  double offset = NAN;  // the call must overwrite it
 };
 
 DWORD WINAPI run_worker(void* arg) {
@@ -78,7 +102,67 @@ DWORD WINAPI run_worker(void* arg) {
 }
 
 void print_answer(int32_t result, double offset) {
-  std::printf("%ld %.2f\n", static_cast<long>(result), offset);
+  if (std::isnan(offset))
+    std::printf("%ld nan\n", static_cast<long>(result));
+  else
+    std::printf("%ld %.17g\n", static_cast<long>(result), offset);
+  std::fflush(stdout);
+}
+
+// Handle values are multiples of 4 from 4 up. Wine gives out the lowest
+// free one, so a process's handles lie packed at the bottom of this range.
+constexpr uintptr_t HANDLE_PROBE_END = 0x4000;
+
+// How many handle values below HANDLE_PROBE_END name an open handle. Asks
+// about this process alone: NtQuerySystemInformation's table of every
+// process's handles can bring Wine 8's wineserver down while other Wine
+// processes start and stop.
+long probed_handle_count() {
+  long count = 0;
+  for (uintptr_t value = 4; value < HANDLE_PROBE_END; value += 4) {
+    DWORD flags = 0;
+    if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++count;
+  }
+  return count;
+}
+
+// GetProcessHandleCount, unless it answers 0, which no live process can have:
+// Wine (8.0 at least) answers 0 always. Then the handles found by probing.
+void print_handles() {
+  DWORD count = 0;
+  if (GetProcessHandleCount(GetCurrentProcess(), &count) && count > 0) {
+    std::printf("handles %lu GetProcessHandleCount\n",
+                static_cast<unsigned long>(count));
+  } else {
+    const long probed = probed_handle_count();
+    if (probed > 0)
+      std::printf("handles %ld probed\n", probed);
+    else
+      std::printf("handles unknown\n");
+  }
+  std::fflush(stdout);
+}
+
+// Probe sessions have no proxy, so that they read no proxy setting.
+void print_winhttp_handles() {
+  constexpr int PROBES = 32;
+  HINTERNET probes[PROBES] = {};
+  uintptr_t highest = 0;
+  bool opened = true;
+  for (HINTERNET& p : probes) {
+    p = WinHttpOpen(L"probe", WINHTTP_ACCESS_TYPE_NO_PROXY,
+                    WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+    if (!p) opened = false;
+    if (reinterpret_cast<uintptr_t>(p) > highest)
+      highest = reinterpret_cast<uintptr_t>(p);
+  }
+  for (HINTERNET p : probes)
+    if (p) WinHttpCloseHandle(p);
+  if (opened && highest >= PROBES)
+    std::printf("winhttp-handles %lu\n",
+                static_cast<unsigned long>(highest - PROBES));
+  else
+    std::printf("winhttp-handles unknown\n");
   std::fflush(stdout);
 }
 
@@ -106,8 +190,16 @@ int main(int argc, char** argv) {
     return 2;
   }
   for (const Call& c : calls) {
+    if (c.kind == Call::HANDLES) {
+      print_handles();
+      continue;
+    }
+    if (c.kind == Call::WINHTTP_HANDLES) {
+      print_winhttp_handles();
+      continue;
+    }
     if (c.threads == 1) {
-      double offset = -999.0;
+      double offset = NAN;
       const int32_t result = fn(c.wall_time, c.use_server, &offset);
       print_answer(result, offset);
       continue;
@@ -115,8 +207,14 @@ int main(int argc, char** argv) {
     HANDLE start = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     std::vector<Worker> workers(c.threads, Worker{fn, &c, start});
     std::vector<HANDLE> threads;
-    for (Worker& w : workers)
-      threads.push_back(CreateThread(nullptr, 0, run_worker, &w, 0, nullptr));
+    for (Worker& w : workers) {
+      HANDLE t = CreateThread(nullptr, 0, run_worker, &w, 0, nullptr);
+      if (!t) {
+        std::fprintf(stderr, "gmt_e2e_client: cannot start thread\n");
+        return 3;
+      }
+      threads.push_back(t);
+    }
     SetEvent(start);
     WaitForMultipleObjects(static_cast<DWORD>(threads.size()), threads.data(),
                            TRUE, INFINITE);

@@ -22,11 +22,10 @@ import socket
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from http_server import Route, ScriptedServer  # noqa: E402
+from http_server import HugeBody, InTurn, Route, ScriptedServer  # noqa: E402
 
 PATH = "/access/gmt.php"
 PROXY_VARS = ("http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY",
@@ -75,52 +74,8 @@ def run_client(a, proxy, calls, timeout=300):
 
 # ---- the scripted service ---------------------------------------------------
 
-class InTurn:
-    """Answers the n-th request to PATH with the n-th route, the last one
-    for ever after. http_server.py looks the route up after it has reported
-    the request, so the report is where the next route is put in place."""
-
-    def __init__(self, routes):
-        self.script = routes
-        self.routes = {PATH: routes[0]}
-        self.count = 0
-        self.lock = threading.Lock()
-
-    def on_request(self, request):
-        with self.lock:
-            self.routes[PATH] = self.script[min(self.count, len(self.script) - 1)]
-            self.count += 1
-
-
-class HugeBody:
-    """A body of `size` bytes made as it is sent: `head`, then filler in
-    1 MiB pieces. Notes how far each pass over it got when it was abandoned,
-    that is, when the client closed the connection and the server stopped."""
-
-    PIECE = b"x" * (1 << 20)
-
-    def __init__(self, head, size):
-        self.head, self.size = head, size
-        self.abandoned = []  # bytes handed out by each pass that stopped early
-        self.stopped = threading.Event()
-
-    def __iter__(self):
-        handed = 0
-        try:
-            yield self.head
-            handed = len(self.head)
-            while handed < self.size:
-                piece = self.PIECE[:self.size - handed]
-                yield piece
-                handed += len(piece)
-        except GeneratorExit:
-            self.abandoned.append(handed)
-            self.stopped.set()
-            raise
-
-
 def scripted(routes):
-    turn = InTurn(routes)
+    turn = InTurn(PATH, routes)
     return turn, ScriptedServer(turn.routes, timeout=600, on_request=turn.on_request)
 
 
@@ -195,7 +150,6 @@ def huge_body(a):
     """1.5 GiB after the time: only the first 64 KiB are read, the process
     lives and answers from the service, and the server stops sending once
     the client has closed the connection."""
-    print("     (the server reports the client's reset below: that is the point)", flush=True)
     body = HugeBody(b"%d\n" % GMT, 3 * GIB // 2)
     _, server = scripted([Route(200, body)])
     with server:
@@ -205,6 +159,7 @@ def huge_body(a):
         if not body.stopped.wait(30):
             raise Failed("the server is still sending 30 s after the client left")
         expect("passes over the body cut short", len(body.abandoned), 1)
+        expect("responses the client broke off", server.aborted, 1)
         if body.abandoned[0] > 256 << 20:
             raise Failed(f"{body.abandoned[0]} bytes went out before the client closed")
         print(f"     (server stopped after {body.abandoned[0] >> 20} MiB)")

@@ -12,6 +12,10 @@ As a module:
         ... http_proxy=f"http://127.0.0.1:{s.port}" ...
         s.requests  # [Request(line, headers, body), ...]
 
+A route can also misbehave: answer late (stall), never answer (status None),
+drip its body (delay), or break off mid-body (cut). InTurn scripts one path
+request by request; HugeBody is a body of any size made as it is sent.
+
 From the command line (routes as JSON, bodies as Latin-1 text):
 
     http_server.py --timeout 60 --routes '{"/x": {"status": 200, "chunks": ["12"]}}'
@@ -30,11 +34,16 @@ from dataclasses import dataclass, field
 
 @dataclass
 class Route:
-    status: int = 200
+    status: int = 200  # None: never answer; close the connection after the stall
     chunks: list = field(default_factory=list)  # bytes; the body is their join
     chunked: bool = False  # Transfer-Encoding: chunked, one HTTP chunk each
     delay: float = 0.0  # seconds between chunks
     headers: list = field(default_factory=list)  # extra (name, value) pairs
+    stall: float = 0.0  # seconds between the request and the status line
+    # Send only this many bytes of the body, then close the connection. The
+    # headers still announce the whole body (its Content-Length, or the full
+    # size of the HTTP chunk the cut falls in), so the body is cut short.
+    cut: int = None
 
 
 @dataclass
@@ -52,6 +61,58 @@ class Request:
         return values[0] if len(values) == 1 else values or None
 
 
+class InTurn:
+    """Scripts one path: its n-th request is answered with the n-th route of
+    `script`, every later one with the last. `routes` is what the server is
+    given: the scripted path beside any fixed `others`. The server looks the
+    route up after it has reported the request (on_request), so that report
+    is where the next route is put in place; requests to other paths leave
+    the script where it is."""
+
+    def __init__(self, path, script, others=None):
+        self.path, self.script = path, list(script)
+        self.routes = dict(others or {})
+        self.routes[path] = self.script[0]
+        self.count = 0
+        self.lock = threading.Lock()
+
+    def on_request(self, request):
+        words = request.line.split()
+        if len(words) < 2 or urllib.parse.urlsplit(words[1]).path != self.path:
+            return
+        with self.lock:
+            self.routes[self.path] = self.script[min(self.count, len(self.script) - 1)]
+            self.count += 1
+
+
+class HugeBody:
+    """A body of `size` bytes made as it is sent: `head`, then filler in
+    1 MiB pieces, so it costs no memory. Notes how far each pass over it got
+    when it was abandoned, that is, when the client closed the connection
+    and the server stopped."""
+
+    PIECE = b"x" * (1 << 20)
+
+    def __init__(self, head, size):
+        self.head, self.size = head, size
+        self.abandoned = []  # bytes handed out by each pass that stopped early
+        self.stopped = threading.Event()
+
+    def __iter__(self):
+        handed = 0
+        try:
+            yield self.head
+            handed = len(self.head)
+            while handed < self.size:
+                piece = self.PIECE[:self.size - handed]
+                yield piece
+                handed += len(piece)
+        except GeneratorExit:
+            self.abandoned.append(handed)
+            self.stopped.set()
+            raise
+
+
 NOT_FOUND = Route(404, [b"<html><body><h1>404 Not Found</h1></body></html>"],
                   headers=[("Content-Type", "text/html")])
 
@@ -62,6 +123,12 @@ class _Handler(http.server.BaseHTTPRequestHandler):
     def log_message(self, *args):  # quiet
         pass
 
+    def handle(self):
+        try:
+            super().handle()
+        except ConnectionError:
+            pass  # the client reset the connection between requests: its right
+
     def _serve(self):
         length = int(self.headers.get("Content-Length") or 0)
         body = self.rfile.read(length) if length > 0 else b""
@@ -69,6 +136,19 @@ class _Handler(http.server.BaseHTTPRequestHandler):
                                    self.client_address))
         path = urllib.parse.urlsplit(self.path).path
         route = self.server.routes.get(path, NOT_FOUND)
+        if route.stall:
+            time.sleep(route.stall)
+        if route.status is None:
+            self.close_connection = True
+            return
+        try:
+            self._respond(route)
+        except ConnectionError:
+            # The client closed the connection before the response was out.
+            self.close_connection = True
+            self.server.note_abort()
+
+    def _respond(self, route):
         self.send_response(route.status)
         for name, value in route.headers:
             self.send_header(name, value)
@@ -77,15 +157,29 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         else:
             self.send_header("Content-Length", str(sum(len(c) for c in route.chunks)))
         self.end_headers()
-        for i, chunk in enumerate(route.chunks):
-            if i and route.delay:
-                time.sleep(route.delay)
-            if route.chunked:
-                if chunk:  # an empty HTTP chunk would end the body
-                    self.wfile.write(b"%x\r\n%s\r\n" % (len(chunk), chunk))
-            else:
-                self.wfile.write(chunk)
-            self.wfile.flush()
+        left = route.cut  # body bytes still to send when cut short
+        chunks = iter(route.chunks)
+        try:
+            for i, chunk in enumerate(chunks):
+                if i and route.delay:
+                    time.sleep(route.delay)
+                part = chunk if left is None or left >= len(chunk) else chunk[:left]
+                if route.chunked:
+                    if chunk:  # an empty HTTP chunk would end the body
+                        self.wfile.write(b"%x\r\n%s" % (len(chunk), part))
+                        if part is chunk:
+                            self.wfile.write(b"\r\n")
+                else:
+                    self.wfile.write(part)
+                self.wfile.flush()
+                if part is not chunk:  # cut short: no more, not even the end
+                    self.close_connection = True
+                    return
+                if left is not None:
+                    left -= len(chunk)
+        finally:
+            if hasattr(chunks, "close"):  # a generator: stop making the body
+                chunks.close()
         if route.chunked:
             self.wfile.write(b"0\r\n\r\n")
             self.wfile.flush()
@@ -100,6 +194,7 @@ class _Server(http.server.ThreadingHTTPServer):
         super().__init__(("127.0.0.1", 0), _Handler)
         self.routes = routes
         self.requests = []
+        self.aborted = 0  # responses the client broke off by closing
         self.on_request = on_request
         self._lock = threading.Lock()
 
@@ -108,6 +203,10 @@ class _Server(http.server.ThreadingHTTPServer):
             self.requests.append(request)
         if self.on_request:
             self.on_request(request)
+
+    def note_abort(self):
+        with self._lock:
+            self.aborted += 1
 
 
 class ScriptedServer:
@@ -126,6 +225,12 @@ class ScriptedServer:
     def requests(self):
         with self._server._lock:
             return list(self._server.requests)
+
+    @property
+    def aborted(self):
+        """How many responses the client broke off by closing the connection."""
+        with self._server._lock:
+            return self._server.aborted
 
     def start(self):
         self._thread.start()
@@ -152,7 +257,8 @@ class ScriptedServer:
 
 def main():
     ap = argparse.ArgumentParser()
-    ap.add_argument("--routes", default="{}", help="JSON: {path: {status, chunks, chunked, delay}}")
+    ap.add_argument("--routes", default="{}",
+                    help="JSON: {path: {status, chunks, chunked, delay, headers, stall, cut}}")
     ap.add_argument("--timeout", type=float, default=60.0)
     a = ap.parse_args()
     routes = {}
@@ -160,7 +266,8 @@ def main():
         routes[path] = Route(r.get("status", 200),
                              [c.encode("latin-1") for c in r.get("chunks", [])],
                              r.get("chunked", False), r.get("delay", 0.0),
-                             [tuple(h) for h in r.get("headers", [])])
+                             [tuple(h) for h in r.get("headers", [])],
+                             r.get("stall", 0.0), r.get("cut"))
 
     def show(request):
         print(json.dumps({"line": request.line, "headers": request.headers,
