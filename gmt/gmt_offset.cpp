@@ -180,5 +180,10 @@ int32_t gmt_offset_waiters() noexcept {
 extern "C" int32_t KESTRUNE_CALL GetGmtOffset(uint32_t wall_time,
                                               int32_t use_server,
                                               double* offset_hours) {
-  return kestrune::gmt_offset(wall_time, use_server, *offset_hours);
+  // A script that passes no place for the answer must not bring the terminal
+  // down: the call still runs (and may fill the cache), the answer is dropped.
+  double answer = 0.0;
+  const int32_t result = kestrune::gmt_offset(wall_time, use_server, answer);
+  if (offset_hours) *offset_hours = answer;
+  return result;
 }

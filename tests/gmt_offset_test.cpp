@@ -364,6 +364,18 @@ TEST_F(GetGmtOffsetTest, UseServerZeroNeitherReadsNorChangesTheCache) {
   EXPECT_EQ(after.cached_offset, before.cached_offset);
 }
 
+// A null offset_hours is a script's mistake; it costs the answer, not the
+// terminal. The call still behaves as it would otherwise.
+TEST_F(GetGmtOffsetTest, NullOffsetPointerIsSurvivedAndTheCacheStillFills) {
+  EXPECT_EQ(GetGmtOffset(static_cast<uint32_t>(NOW + 2 * HOUR), 0, nullptr),
+            GMT_FROM_CLOCK);
+  EXPECT_EQ(GetGmtOffset(static_cast<uint32_t>(GMT + 5 * HOUR), 1, nullptr),
+            GMT_FROM_SERVER);
+  EXPECT_EQ(fake.sends(), 1);
+  EXPECT_EQ(call(0), GMT_FROM_SERVER);  // from the cache the null call filled
+  EXPECT_EQ(offset, 5.0);
+}
+
 TEST_F(GetGmtOffsetTest, EveryNonzeroUseServerSelectsTheService) {
   for (int32_t use_server : {1, -1, 2, INT32_MIN, INT32_MAX}) {
     gmt_testing::reset_gmt_offset_cache();
