@@ -35,7 +35,7 @@ ArgBlock entry_args(double pa, double pb, int32_t ms, int32_t ga, double s,
 TEST_F(KestruneDll, EntryRulesRemove56Bytes) {
   struct {
     const char* name;
-    int32_t answer;  // for the spec's buy example
+    int32_t answer;  // for the worked buy example
   } rules[] = {{"open_buy", 1}, {"open_sell", 0}};
   for (auto& r : rules) {
     const void* fn = find(r.name);

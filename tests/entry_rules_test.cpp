@@ -31,8 +31,8 @@ struct RuleCase {
 // Each row then changes what it is about.
 const RuleCase CASES[] = {
     // what                               pa      pb      ms  ga  signal  level dist unit   gb buy sell
-    {"spec buy example",                  1.30020, 1.30000, 4, 1, -0.2,  1.3012, 10, 0.0001, 1, 1, 0},
-    {"spec sell example",                 1.30030, 1.30010, 4, 1,  0.2,  1.3012, 10, 0.0001, 1, 0, 1},
+    {"worked buy example",                1.30020, 1.30000, 4, 1, -0.2,  1.3012, 10, 0.0001, 1, 1, 0},
+    {"worked sell example",               1.30030, 1.30010, 4, 1,  0.2,  1.3012, 10, 0.0001, 1, 0, 1},
     // Test 1: strictly less, no tolerance, not made absolute.
     {"spread equal to limit, buy",        1.5,  1.0,  2, 1, -0.2, 2.0, 0, 0.25, 1, 0, 0},
     {"spread equal to limit, sell",       1.5,  1.0,  2, 1,  0.2, 1.0, 0, 0.25, 1, 0, 0},
