@@ -5,9 +5,12 @@ Exports: exactly the plain names of the .def file, nothing decorated, nothing
 internal. Imports: system DLLs only, so users need no runtime DLL beside it.
 """
 import argparse
+import os
 import re
-import subprocess
 import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
+from dll_tables import read_tables  # noqa: E402
 
 SYSTEM_DLLS = {"kernel32.dll", "msvcrt.dll", "winhttp.dll"}
 
@@ -26,28 +29,6 @@ def def_exports(path):
     return sorted(names)
 
 
-def read_tables(objdump, dll):
-    out = subprocess.run([objdump, "-p", dll], check=True, capture_output=True,
-                         text=True).stdout
-    fmt = re.search(r"file format (\S+)", out)
-    exports, imports, in_names = [], [], False
-    rvas = len(re.findall(r"\+base\[\s*\d+\]\s+\S+\s+Export RVA", out))
-    for line in out.splitlines():
-        if line.startswith("[Ordinal/Name Pointer] Table"):
-            in_names = True
-            continue
-        if in_names:
-            m = re.match(r"\s+\[\s*\d+\]\s+(\S+)", line)
-            if m:
-                exports.append(m.group(1))
-                continue
-            in_names = False
-        m = re.match(r"\s+DLL Name:\s+(\S+)", line)
-        if m:
-            imports.append(m.group(1))
-    return (fmt.group(1) if fmt else None), sorted(exports), imports, rvas
-
-
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("dll")
@@ -55,7 +36,9 @@ def main():
     ap.add_argument("--exports", required=True, help="the .def file")
     args = ap.parse_args()
 
-    fmt, exports, imports, rvas = read_tables(args.objdump, args.dll)
+    tables = read_tables(args.dll, args.objdump)
+    fmt, exports, rvas = tables.format, sorted(tables.exports), tables.rvas
+    imports = list(tables.imports)
     want = def_exports(args.exports)
     failures = []
     if fmt != "pei-i386":

@@ -18,6 +18,8 @@ import re
 import subprocess
 import sys
 
+from dll_tables import read_tables
+
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 NATIVE = os.path.join(ROOT, "build", "native")
 WIN32 = os.path.join(ROOT, "build", "win32")
@@ -77,32 +79,8 @@ def instructions(functions, program, *args):
 
 def dll_tables():
     """(size in bytes, {imported DLL: [functions]}, [exported names])."""
-    text = subprocess.run(["i686-w64-mingw32-objdump", "-p", DLL], check=True,
-                          capture_output=True, text=True).stdout
-    imports, current = {}, None
-    exports, in_names = [], False
-    for line in text.splitlines():
-        m = re.match(r"\s*DLL Name: (\S+)", line)
-        if m:
-            current = imports.setdefault(m.group(1), [])
-            continue
-        if current is not None:
-            m = re.match(r"\s*[0-9a-f]+\s+\d+\s+(\S+)", line)
-            if m:
-                current.append(m.group(1))
-                continue
-            if not line.strip().startswith("vma:"):
-                current = None  # a blank line ends the DLL's list
-        if line.startswith("[Ordinal/Name Pointer] Table"):
-            in_names = True
-            continue
-        if in_names:
-            m = re.match(r"\s*\[\s*\d+\]\s+(\S+)", line)
-            if m:
-                exports.append(m.group(1))
-            else:
-                in_names = False
-    return os.path.getsize(DLL), imports, exports
+    tables = read_tables(DLL)
+    return os.path.getsize(DLL), tables.imports, tables.exports
 
 
 def wine_window_bench():
